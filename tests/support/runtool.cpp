@@ -1,0 +1,201 @@
+#include "runtool.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void removeAll(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return;
+  if (S_ISDIR(info.st_mode)) {
+    ::chmod(path.c_str(), 0700); // tests make folders read-only
+    if (DIR* dir = ::opendir(path.c_str())) {
+      while (dirent* item = ::readdir(dir)) {
+        const std::string name = item->d_name;
+        if (name != "." && name != "..") removeAll(path + "/" + name);
+      }
+      ::closedir(dir);
+    }
+    ::rmdir(path.c_str());
+  } else {
+    ::unlink(path.c_str());
+  }
+}
+
+void collect(const std::string& root, const std::string& relative,
+             std::map<std::string, TreeItem>& tree) {
+  const std::string folder = relative.empty() ? root : root + "/" + relative;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (dirent* item = ::readdir(dir)) {
+    const std::string name = item->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = relative.empty() ? name : relative + "/" + name;
+    const std::string full = root + "/" + path;
+    struct stat info;
+    if (::lstat(full.c_str(), &info) != 0) continue;
+    TreeItem entry;
+    entry.directory = S_ISDIR(info.st_mode);
+    entry.mtime = static_cast<std::int64_t>(info.st_mtime);
+    entry.atime = static_cast<std::int64_t>(info.st_atime);
+    if (!entry.directory) entry.bytes = readWholeFile(full);
+    tree[path] = entry;
+    if (entry.directory) collect(root, path, tree);
+  }
+  ::closedir(dir);
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+} // namespace
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/d88test.XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (::mkdtemp(buffer.data()) != nullptr) root = buffer.data();
+}
+
+TempDir::~TempDir() {
+  if (!root.empty()) removeAll(root);
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& workingDirectory, const RunOptions& options) {
+  RunResult result;
+  TempDir capture;
+  const std::string outPath = capture / "stdout";
+  const std::string errPath = capture / "stderr";
+
+  result.command =
+      "cd " + quoted(workingDirectory) + " && TZ=" + quoted(options.tz) + " " + quoted(program);
+  for (const std::string& arg : args)
+    result.command += " " + quoted(arg);
+
+  std::vector<std::string> environment = {"TZ=" + options.tz, "PATH=/usr/bin:/bin", "LC_ALL=C"};
+  std::vector<char*> envp;
+  for (std::string& item : environment)
+    envp.push_back(item.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argvStrings = {program};
+  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& item : argvStrings)
+    argv.push_back(item.data());
+  argv.push_back(nullptr);
+
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err =
+        options.mergeOutput ? out : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || ::chdir(workingDirectory.c_str()) != 0) ::_exit(125);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::alarm(static_cast<unsigned>(options.timeoutSeconds));
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.killed = true;
+    result.status = 128 + WTERMSIG(status);
+  }
+  result.out = readWholeFile(outPath);
+  if (!options.mergeOutput) result.err = readWholeFile(errPath);
+  return result;
+}
+
+std::map<std::string, TreeItem> readTree(const std::string& root) {
+  std::map<std::string, TreeItem> tree;
+  collect(root, "", tree);
+  return tree;
+}
+
+std::string treeListing(const std::map<std::string, TreeItem>& tree) {
+  std::string out;
+  for (const auto& [path, item] : tree)
+    out += path + (item.directory ? "/\n" : "\n");
+  return out;
+}
+
+std::string hexDump(const std::string& bytes) {
+  std::string out;
+  char cell[8];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(cell, sizeof cell, "%02x", static_cast<unsigned char>(bytes[i]));
+    out += cell;
+    out += (i % 16 == 15 || i + 1 == bytes.size()) ? '\n' : ' ';
+  }
+  return out;
+}
+
+std::string toString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::int64_t localStamp(const std::string& tz, int year, int month, int day, int hour, int minute,
+                        int second) {
+  const char* previous = std::getenv("TZ");
+  const std::string saved = previous != nullptr ? previous : "";
+  ::setenv("TZ", tz.c_str(), 1);
+  ::tzset();
+  std::tm local = {};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = second;
+  local.tm_isdst = -1;
+  const std::int64_t stamp = static_cast<std::int64_t>(std::mktime(&local));
+  if (previous != nullptr) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+  return stamp;
+}
+
+std::string toolPath(const std::string& tool) {
+  if (tool == "d88vol") return D88VOL_PATH;
+  if (tool == "d88fat") return D88FAT_PATH;
+  if (tool == "d88cpm") return D88CPM_PATH;
+  return tool;
+}

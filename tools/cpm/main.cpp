@@ -1,0 +1,3 @@
+#include "blockvolume.h"
+
+int main(int argc, char** argv) { return runBlockTool(argc, argv); }
