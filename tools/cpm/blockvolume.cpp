@@ -114,6 +114,24 @@ void blockPosition(std::uint8_t block, int& track, int& sector) {
   sector = volumeSector % kLastSector + kFirstSector;
 }
 
+bool extractBlockDisk(D88Image& image, int index) {
+  (void)image.selectDisk(index);
+  image.setSectorRange(kFirstSector, kLastSector);
+  std::memset(directoryBuffer, 0, sizeof directoryBuffer);
+  (void)image.readSectors(kFirstVolumeTrack, kFirstVolumeTrack / 2, kFirstVolumeTrack % 2,
+                          kFirstSector, kSizeCode, directoryBuffer, kDirectorySize);
+  if (!isBlockVolume(directoryBuffer)) {
+    reportError(kNotBlockVolume, index + 1);
+    return true;
+  }
+  std::printf(kExtracting, index + 1);
+
+  char folder[kFolderNameSize];
+  std::snprintf(folder, sizeof folder, "DISK%02d", directoryBuffer[kFolderDigitOffset] - '0');
+  makeFolder(folder); // an existing folder is used as it is
+  return extractEntries(image, folder);
+}
+
 int runBlockTool(int argc, char** argv) {
   if (argc != 2) {
     std::fputs(kUsage, stderr);
@@ -124,25 +142,10 @@ int runBlockTool(int argc, char** argv) {
     reportError(kCannotOpenImage);
     return 1;
   }
-
   bool allWritten = true;
   const int diskCount = image.diskCount();
   for (int i = 0; i < diskCount; ++i) {
-    (void)image.selectDisk(i);
-    image.setSectorRange(kFirstSector, kLastSector);
-    std::memset(directoryBuffer, 0, sizeof directoryBuffer);
-    (void)image.readSectors(kFirstVolumeTrack, kFirstVolumeTrack / 2, kFirstVolumeTrack % 2,
-                            kFirstSector, kSizeCode, directoryBuffer, kDirectorySize);
-    if (!isBlockVolume(directoryBuffer)) {
-      reportError(kNotBlockVolume, i + 1);
-      continue;
-    }
-    std::printf(kExtracting, i + 1);
-
-    char folder[kFolderNameSize];
-    std::snprintf(folder, sizeof folder, "DISK%02d", directoryBuffer[kFolderDigitOffset] - '0');
-    makeFolder(folder); // an existing folder is used as it is
-    if (!extractEntries(image, folder)) allWritten = false;
+    if (!extractBlockDisk(image, i)) allWritten = false;
   }
   return allWritten ? 0 : 1;
 }

@@ -52,6 +52,11 @@ void cpmFileName(const CpmDirEntry& entry, char (&out)[kCpmNameSize]);
 // Where block b begins: track index and sector number.
 void blockPosition(std::uint8_t block, int& track, int& sector);
 
+// One disk of the image: selects disk `index`, reads its directory, and when it is a block
+// volume prints the extraction line, makes its folder "DISK%02d" and writes its files there;
+// otherwise reports it as not recognised. False when a file could not be written.
+bool extractBlockDisk(D88Image& image, int index);
+
 // The d88cpm program: usage check, open, and every disk of the image in turn. Yields the exit
 // status: 1 for a wrong argument count, an image that cannot be opened, or a file that could not
 // be written (after the last disk); 0 otherwise.
