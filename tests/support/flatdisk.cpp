@@ -16,7 +16,8 @@ D88Disk FlatDisk::toD88(const std::string& name) const {
   const std::size_t trackBytes = static_cast<std::size_t>(sectorsPerTrack) * 1024;
   for (int t = 0; t < trackCount; ++t) {
     if (absentTracks.count(t) != 0) continue;
-    const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(t * trackBytes);
+    const auto from =
+        bytes.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(t) * trackBytes);
     disk.tracks[t] = makeTrack(t, 1, sectorsPerTrack,
                                Bytes(from, from + static_cast<std::ptrdiff_t>(trackBytes)));
   }
