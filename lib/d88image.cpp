@@ -1,9 +1,9 @@
 #include "d88image.h"
 
-#include <climits>
 #include <cstring>
 
 #include "byteorder.h"
+#include "hostfs.h"
 
 namespace {
 
@@ -23,15 +23,6 @@ constexpr int kRecordDataLength = 14;
 // Offsets and sizes are held as signed 32-bit values; anything stored at 2^31 or more is out of
 // reach of an image below 2 GiB.
 constexpr std::uint32_t kMaxHeld = INT32_MAX;
-
-bool seekTo(std::FILE* file, std::int64_t position) {
-  if (position < 0 || position > LONG_MAX) return false;
-  return std::fseek(file, static_cast<long>(position), SEEK_SET) == 0;
-}
-
-bool skipForward(std::FILE* file, std::int32_t length) {
-  return std::fseek(file, length, SEEK_CUR) == 0;
-}
 
 bool readRecordHeader(std::FILE* file, std::uint8_t* header) {
   // A header cut off by the end of the file is never interpreted: the walk ends as not found.
@@ -68,7 +59,7 @@ bool D88Image::open(const char* path) {
     media = -1;
     return true;
   }
-  imageFile = std::fopen(path, "rb");
+  imageFile = openForReading(path);
   if (imageFile == nullptr) return false;
   clearSelection();
 
@@ -79,7 +70,7 @@ bool D88Image::open(const char* path) {
   while (numDisks < kMaxDisks) {
     diskOffsets[numDisks] = static_cast<std::int32_t>(offset);
     std::uint8_t header[kDiskHeaderSize];
-    if (!seekTo(imageFile, offset) ||
+    if (!seekFile(imageFile, offset) ||
         std::fread(header, 1, sizeof header, imageFile) != sizeof header) {
       break;
     }
@@ -99,7 +90,7 @@ bool D88Image::selectDisk(std::int32_t index) {
   // The scan read this header whole; should the file have shrunk since, the bytes not read
   // count as zero (absent tracks, empty name).
   std::uint8_t header[kDiskHeaderSize] = {};
-  if (seekTo(imageFile, diskOffsets[index])) {
+  if (seekFile(imageFile, diskOffsets[index])) {
     (void)std::fread(header, 1, sizeof header, imageFile);
   }
   diskOffset = diskOffsets[index];
@@ -131,7 +122,7 @@ bool D88Image::seekTrack(std::int32_t track) {
   if (imageFile == nullptr || track < 0 || track >= kTrackCount) return false;
   std::int32_t entry = trackOffsets[track];
   if (entry == 0 || entry > diskSize) return false;
-  return seekTo(imageFile, static_cast<std::int64_t>(diskOffset) + entry);
+  return seekFile(imageFile, static_cast<std::int64_t>(diskOffset) + entry);
 }
 
 std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
@@ -152,7 +143,7 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
       return static_cast<std::int32_t>(
           std::fread(dest, 1, static_cast<std::size_t>(wanted), imageFile));
     }
-    if (!skipForward(imageFile, length)) return 0;
+    if (!skipFile(imageFile, length)) return 0;
     if (k == count - 1) return 0;
   }
 }
@@ -195,7 +186,7 @@ std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* dest, std
     if (count == 0) break;
     std::memcpy(dest + written, header, 4);
     written += 4;
-    if (!skipForward(imageFile, le16(header + kRecordDataLength))) break;
+    if (!skipFile(imageFile, le16(header + kRecordDataLength))) break;
     if (k == count - 1) break;
   }
   return written;

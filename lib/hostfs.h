@@ -1,7 +1,10 @@
 // The host file system as the tools use it: the rule that makes a stored name safe to create,
-// and the few host calls (make and enter a folder, create-write-close, set a file's times).
+// and the few host calls (open the image, make and enter a folder, create-write-close, set a
+// file's times). This is the only place that knows POSIX from Windows spellings.
 //
-// Names are raw bytes (Shift-JIS on the disks): no case change and no character-set conversion.
+// Names are raw bytes (Shift-JIS on the disks): no case change and no character-set conversion;
+// on Windows they go to the narrow (code-page) calls, which read them as code page 932 on a
+// Japanese system.
 #ifndef D88_HOSTFS_H
 #define D88_HOSTFS_H
 
@@ -11,9 +14,18 @@
 #include <ctime>
 
 // Copies the zero-terminated `stored` name into `host` (room for strlen(stored) + 1 bytes) with
-// every "/" byte replaced by "_", so that no name taken from a disk can reach outside the folder
-// it is written to. Shift-JIS trail bytes are never 0x2F, so double-byte characters survive.
+// every byte that would lead the name out of the folder it is written to replaced by "_": "/"
+// everywhere (Shift-JIS trail bytes are never 0x2F, so double-byte characters survive); on
+// Windows also "\" where it is not the second byte of a double-byte character, and ":", which
+// would name a drive or a stream there.
 void hostFileName(const char* stored, char* host);
+
+// Opens `path` for binary reading; null when it cannot be opened.
+std::FILE* openForReading(const char* path);
+// Sets the stream's position to `position` bytes from the start; false when it cannot.
+bool seekFile(std::FILE* file, std::int64_t position);
+// Moves the stream's position `length` bytes forward; false when it cannot.
+bool skipFile(std::FILE* file, std::int32_t length);
 
 // Creates a folder by relative name; whether it was made (it may exist already) is not told.
 void makeFolder(const char* name);
@@ -22,7 +34,8 @@ bool enterFolder(const char* name);
 // Changes the current directory back to the parent.
 bool leaveFolder();
 
-// Creates or truncates `path` for binary writing; null when it cannot be created.
+// Creates or truncates `path` for binary writing; null when it cannot be created (on Windows also
+// for a device name such as CON or NUL.TXT, which would not be a file at all).
 std::FILE* createFile(const char* path);
 // Writes `size` bytes; false when the stream reports an error afterwards.
 bool writeBytes(std::FILE* file, const std::uint8_t* data, std::size_t size);
