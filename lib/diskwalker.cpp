@@ -21,6 +21,7 @@ constexpr int kLastSector = 8;
 } // namespace
 
 int runTool(int argc, char** argv, const ToolParams& tool, D88Image& image) {
+  prepareConsole();
   if (argc < 2 || argc > tool.maxArgumentCount) {
     const char* typed = argc > 0 && argv[0] != nullptr ? argv[0] : tool.programName;
     std::fprintf(stderr, tool.usageLine, typed);

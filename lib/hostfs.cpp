@@ -48,10 +48,10 @@ void hostFileName(const char* stored, char* host) {
   const bool japanese = GetACP() == kJapaneseCodePage;
   bool trail = false;
   for (; *stored != '\0'; ++stored, ++host) {
-    const unsigned char byte = static_cast<unsigned char>(*stored);
-    const bool separator = byte == '/' || byte == ':' || (byte == '\\' && !trail);
+    const unsigned char code = static_cast<unsigned char>(*stored);
+    const bool separator = code == '/' || code == ':' || (code == '\\' && !trail);
     *host = separator ? '_' : *stored;
-    trail = japanese && !trail && isLeadByte(byte);
+    trail = japanese && !trail && isLeadByte(code);
   }
 #else
   for (; *stored != '\0'; ++stored, ++host)

@@ -133,6 +133,7 @@ bool extractBlockDisk(D88Image& image, int index) {
 }
 
 int runBlockTool(int argc, char** argv) {
+  prepareConsole();
   if (argc != 2) {
     std::fputs(kUsage, stderr);
     return 1;
