@@ -494,7 +494,8 @@ TEST(BlockToolFileTest, NamesFromTheDirectory) {
     TempDir work;
     expectRun(runOn(work.path(), {disk.toD88()}), 0, extracting(1), "");
     expectTree(work.path(),
-               {{"DISK01", kFolder}, {"DISK01/" + c.hostName, toString(disk.fileBytes({3}, 256))}});
+               {{"DISK01", kFolder},
+                {"DISK01/" + nameOnDisk(c.hostName), toString(disk.fileBytes({3}, 256))}});
   }
 }
 
@@ -800,6 +801,8 @@ TEST(BlockToolWriteFailureTest, NamesTheHostRefuses) {
 // open, fails the write of a large file and the close of a small one.
 TEST(BlockToolWriteFailureTest, WriteOrCloseFails) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  // A Windows program writes to the device through its emulation layer, which hides the error.
+  if (toolsRunWrapped()) GTEST_SKIP() << "/dev/full is a POSIX device";
   BlockDisk disk = volumeDisk();
   for (int b = 3; b < 19; ++b)
     disk.putBlock(b, noise(2048, static_cast<std::uint32_t>(b)));

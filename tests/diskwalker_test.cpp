@@ -160,7 +160,8 @@ std::vector<std::string> withImage(const std::vector<std::string>& args, const s
 
 std::string usageText(const std::string& tool) {
   const char* image = tool == "d88vol" ? "[d88file]" : "[D88 file]";
-  return "Usage: " + toolPath(tool) + " " + image + "\n       -d : not make sub directory\n";
+  return "Usage: " + typedProgramName(toolPath(tool)) + " " + image +
+         "\n       -d : not make sub directory\n";
 }
 
 struct ArgumentCase {

@@ -347,12 +347,12 @@ TEST(FatDirectoryTest, ListsEveryEntryInUseAndExtractsTheFiles) {
     EXPECT_EQ(treeListing(run.tree),
               "000/\n000/A_B.BIN\n000/EMPTY\n000/NODATE.BIN\n000/README.TXT\n"
               "000/SYSTEM.SYS\n000/" +
-                  sjisName + ".DAT\n");
+                  nameOnDisk(sjisName) + ".DAT\n");
     const std::int64_t stamp = entryStamp(tz);
     expectFile(run.tree, "000/README.TXT", readme, stamp);
     expectFile(run.tree, "000/SYSTEM.SYS", system, stamp);
     expectFile(run.tree, "000/A_B.BIN", slashed, stamp);
-    expectFile(run.tree, "000/" + sjisName + ".DAT", sjis, stamp);
+    expectFile(run.tree, "000/" + nameOnDisk(sjisName) + ".DAT", sjis, stamp);
     // Month 0 and day 0 carry over: 1979-11-30 00:00:00 local time.
     expectFile(run.tree, "000/NODATE.BIN", undated, localStamp(tz, 1979, 11, 30, 0, 0, 0));
     EXPECT_EQ(localStamp(tz, 1980, 0, 0, 0, 0, 0), localStamp(tz, 1979, 11, 30, 0, 0, 0));
@@ -628,8 +628,8 @@ TEST_P(FatCommandLineTest, TakesTheImageAndAnOptionalSwitch) {
   EXPECT_EQ(run.result.status, c.usage ? 1 : 0);
   if (c.usage) {
     EXPECT_EQ(run.result.out, "");
-    EXPECT_EQ(run.result.err,
-              "Usage: " + toolPath("d88fat") + " [D88 file]\n       -d : not make sub directory\n");
+    EXPECT_EQ(run.result.err, "Usage: " + typedProgramName(toolPath("d88fat")) +
+                                  " [D88 file]\n       -d : not make sub directory\n");
     EXPECT_TRUE(run.tree.empty()) << treeListing(run.tree);
     return;
   }
@@ -700,6 +700,10 @@ TEST_P(FatWriteFailureTest, EndsTheRunWithStatusOne) {
   if (c.prepare == linkToFullDevice &&
       (::stat("/dev/full", &device) != 0 || !S_ISCHR(device.st_mode))) {
     GTEST_SKIP() << "no /dev/full on this host";
+  }
+  // A Windows program writes to the device through its emulation layer, which hides the error.
+  if (c.prepare == linkToFullDevice && toolsRunWrapped()) {
+    GTEST_SKIP() << "/dev/full is a POSIX device";
   }
   FatDisk disk;
   disk.fillClusters();

@@ -410,14 +410,14 @@ TEST(GaudiVolumeTest, NamesAreListedAsStoredAndCreatedWithoutSlashes) {
   std::string hostNames;
   std::vector<std::string> sorted;
   for (const NameCase& c : cases)
-    sorted.push_back(c.host);
+    sorted.push_back(nameOnDisk(c.host));
   std::sort(sorted.begin(), sorted.end());
   for (const std::string& name : sorted)
     hostNames += name + "\n";
   EXPECT_EQ(treeListing(tree), hostNames);
   slot = 1;
   for (const NameCase& c : cases)
-    expectFile(tree, c.host, patternBytes(10, slot++), kStamp1Utc);
+    expectFile(tree, nameOnDisk(c.host), patternBytes(10, slot++), kStamp1Utc);
 }
 
 struct UncreatableCase {

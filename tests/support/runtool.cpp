@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,18 +100,31 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
   const std::string outPath = capture / "stdout";
   const std::string errPath = capture / "stderr";
 
-  result.command =
-      "cd " + quoted(workingDirectory) + " && TZ=" + quoted(options.tz) + " " + quoted(program);
-  for (const std::string& arg : args)
-    result.command += " " + quoted(arg);
-
   std::vector<std::string> environment = {"TZ=" + options.tz, "PATH=/usr/bin:/bin", "LC_ALL=C"};
+  const char* wrapper = std::getenv("D88_TOOL_WRAPPER");
+  const bool wrapped = wrapper != nullptr && *wrapper != '\0';
+  if (wrapped) {
+    // What the wrapper needs to find its prefix; its own chatter is turned off.
+    // D88_TOOL_LOCALE (with LOCPATH where the locale was made) gives the Windows side its code
+    // page: ja_JP.UTF-8 makes it a Japanese system, code page 932.
+    const char* locale = std::getenv("D88_TOOL_LOCALE");
+    if (locale != nullptr && *locale != '\0') environment[2] = std::string("LC_ALL=") + locale;
+    for (const char* name : {"HOME", "WINEPREFIX", "WINEDLLOVERRIDES", "DISPLAY", "LOCPATH"}) {
+      if (const char* value = std::getenv(name))
+        environment.push_back(std::string(name) + "=" + value);
+    }
+    environment.push_back("WINEDEBUG=-all");
+  }
   std::vector<char*> envp;
   for (std::string& item : environment)
     envp.push_back(item.data());
   envp.push_back(nullptr);
   std::vector<std::string> argvStrings = {program};
+  if (wrapped) argvStrings.insert(argvStrings.begin(), wrapper);
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+  result.command = "cd " + quoted(workingDirectory) + " && TZ=" + quoted(options.tz);
+  for (const std::string& arg : argvStrings)
+    result.command += " " + quoted(arg);
   std::vector<char*> argv;
   for (std::string& item : argvStrings)
     argv.push_back(item.data());
@@ -126,7 +140,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     ::dup2(out, 1);
     ::dup2(err, 2);
     ::alarm(static_cast<unsigned>(options.timeoutSeconds));
-    ::execve(program.c_str(), argv.data(), envp.data());
+    ::execve(argvStrings.front().c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   int status = 0;
@@ -194,8 +208,46 @@ std::int64_t localStamp(const std::string& tz, int year, int month, int day, int
 }
 
 std::string toolPath(const std::string& tool) {
+  // The Windows programs, run through a wrapper such as wine: D88_TOOL_DIR names their folder.
+  const char* folder = std::getenv("D88_TOOL_DIR");
+  if (folder != nullptr && *folder != '\0') {
+    const char* suffix = std::getenv("D88_TOOL_SUFFIX");
+    return std::string(folder) + "/" + tool + (suffix != nullptr ? suffix : "");
+  }
   if (tool == "d88vol") return D88VOL_PATH;
   if (tool == "d88fat") return D88FAT_PATH;
   if (tool == "d88cpm") return D88CPM_PATH;
   return tool;
+}
+
+bool toolsRunWrapped() {
+  const char* wrapper = std::getenv("D88_TOOL_WRAPPER");
+  return wrapper != nullptr && *wrapper != '\0';
+}
+
+std::string typedProgramName(const std::string& program) {
+  if (!toolsRunWrapped()) return program;
+  std::string windows = "Z:" + program;
+  for (char& c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+std::string nameOnDisk(const std::string& stored) {
+  if (!toolsRunWrapped()) return stored;
+  iconv_t converter = ::iconv_open("UTF-8", "CP932");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return stored;
+  std::string in = stored;
+  std::string out(stored.size() * 4 + 4, '\0');
+  char* from = in.data();
+  char* to = out.data();
+  std::size_t left = in.size();
+  std::size_t room = out.size();
+  const bool converted =
+      ::iconv(converter, &from, &left, &to, &room) != static_cast<std::size_t>(-1);
+  ::iconv_close(converter);
+  if (!converted) return stored;
+  out.resize(out.size() - room);
+  return out;
 }

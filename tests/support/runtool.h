@@ -69,7 +69,23 @@ std::string toString(const Bytes& bytes);
 std::int64_t localStamp(const std::string& tz, int year, int month, int day, int hour, int minute,
                         int second);
 
-// The paths of the built tools, from the build.
+// The paths of the built tools, from the build. With D88_TOOL_DIR set, the programs in that
+// folder instead (with D88_TOOL_SUFFIX, such as ".exe"), and with D88_TOOL_WRAPPER set (such as
+// /usr/bin/wine), runProgram starts them through it: the end-to-end tests then check the Windows
+// build.
 std::string toolPath(const std::string& tool);
+
+// True when the tools run through a wrapper, that is as Windows programs: tests of what only a
+// POSIX host does (raw byte names on disk, devices such as /dev/full) skip themselves then.
+bool toolsRunWrapped();
+
+// Argument 0 as the tool sees it: the path given, or under the wrapper the Windows form of it
+// ("Z:\\work\\...").
+std::string typedProgramName(const std::string& program);
+
+// The name under which a file whose name bytes are `stored` appears on this host's disk: the
+// bytes themselves, or under the wrapper (a code page 932 system writing to a UTF-8 file system)
+// the same characters in UTF-8.
+std::string nameOnDisk(const std::string& stored);
 
 #endif
