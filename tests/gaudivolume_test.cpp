@@ -464,6 +464,57 @@ TEST(GaudiVolumeTest, AFileThatCannotBeCreatedIsReportedAndTheWalkGoesOn) {
   }
 }
 
+// What leads out of a folder or away from the file system depends on the host: on POSIX only
+// "/" does; on Windows also a backslash that is not the second byte of a double-byte character,
+// a colon (a drive or a stream), and device names.
+TEST(GaudiVolumeTest, NamesStayInsideTheFolderOnEveryHost) {
+  const bool windows = toolsRunWrapped();
+  struct HostCase {
+    std::string name, ext; // as stored, and listed
+    std::string host;      // the name created, or "" when the host cannot create it
+  };
+  const HostCase cases[] = {
+      {"A\\B", "TXT", windows ? "A_B.TXT" : "A\\B.TXT"},
+      {"..\\X", "", windows ? ".._X" : "..\\X"},
+      {"C:X", "", windows ? "C_X" : "C:X"},
+      {"\x95\\", "", "\x95\\"}, // 表: 0x5C as a trail byte stays
+      {"CON", "", windows ? "" : "CON"},
+      {"NUL", "TXT", windows ? "" : "NUL.TXT"},
+      {"COM1", "", windows ? "" : "COM1"},
+  };
+  GaudiDisk disk('A');
+  std::string out = recognisedLine('A');
+  std::string err;
+  std::vector<std::string> created;
+  int slot = 1;
+  for (const HostCase& c : cases) {
+    const int logical = 12 + slot;
+    disk.addFile(slot, c.name, c.ext, gaudiStart(logical), patternBytes(10, slot), 0x20, kTime1,
+                 kDate1);
+    const std::string listed = c.ext.empty() ? c.name : c.name + "." + c.ext;
+    out += gaudiListingLine(listed, logical / 8, logical % 8 + 1, 10, kListed1, "A ");
+    if (c.host.empty()) {
+      err += cannotWriteLine(listed);
+    } else {
+      created.push_back(nameOnDisk(c.host));
+    }
+    ++slot;
+  }
+  ToolWorkspace ws;
+  ASSERT_TRUE(ws.writeImage({disk.toD88("D")}));
+  const RunResult result = ws.run("d88vol", {ws.image, "-d"});
+  SCOPED_TRACE(result.command);
+  EXPECT_EQ(result.out, out);
+  EXPECT_EQ(result.err, err);
+  EXPECT_EQ(result.status, err.empty() ? 0 : 1);
+  std::sort(created.begin(), created.end());
+  std::string names;
+  for (const std::string& name : created)
+    names += name + "\n";
+  EXPECT_EQ(treeListing(ws.outputTree()), names);
+  EXPECT_EQ(ws.strayItems(), "");
+}
+
 TEST(GaudiVolumeTest, TheWriteMessageStandsBetweenItsListingLines) {
   GaudiDisk disk('A');
   disk.addFile(1, "BEFORE", "", gaudiStart(12), patternBytes(10, 35), 0x20, kTime1, kDate1);
