@@ -24,20 +24,20 @@ constexpr int kRecordDataLength = 14;
 // reach of an image below 2 GiB.
 constexpr std::uint32_t kMaxHeld = INT32_MAX;
 
-bool readRecordHeader(std::FILE* file, std::uint8_t* header) {
-  // A header cut off by the end of the file is never interpreted: the walk ends as not found.
-  return std::fread(header, 1, D88Image::kSectorHeaderSize, file) ==
-         static_cast<std::size_t>(D88Image::kSectorHeaderSize);
-}
-
 } // namespace
 
 D88Image::D88Image()
     : imageFile(nullptr), currentIndex(-1), numDisks(0), firstSector(1), lastSector(16),
-      diskOffsets(), diskSize(0), diskOffset(-1), trackOffsets(), media(-1), nameText() {}
+      diskOffsets(), diskSize(0), diskOffset(-1), trackOffsets(), media(-1), nameText(),
+      streamPosition(0), seekAnchor(-1), windowStart(-1), windowLength(0), window() {}
 
-D88Image::~D88Image() {
+D88Image::~D88Image() { closeImage(); }
+
+void D88Image::closeImage() {
   if (imageFile != nullptr) std::fclose(imageFile);
+  imageFile = nullptr;
+  windowStart = -1;
+  windowLength = 0;
 }
 
 void D88Image::clearSelection() {
@@ -49,10 +49,7 @@ void D88Image::clearSelection() {
 }
 
 bool D88Image::open(const char* path) {
-  if (imageFile != nullptr) {
-    std::fclose(imageFile);
-    imageFile = nullptr;
-  }
+  closeImage();
   if (path == nullptr) {
     numDisks = 0;
     currentIndex = -1;
@@ -61,6 +58,9 @@ bool D88Image::open(const char* path) {
   }
   imageFile = openForReading(path);
   if (imageFile == nullptr) return false;
+  // The read-ahead window is the buffer: the stream itself reads straight into it.
+  (void)std::setvbuf(imageFile, nullptr, _IONBF, 0);
+  streamPosition = 0;
   clearSelection();
 
   // The scan: disk k + 1 starts where disk k's size says it ends. Any 688 bytes at a chained
@@ -70,10 +70,8 @@ bool D88Image::open(const char* path) {
   while (numDisks < kMaxDisks) {
     diskOffsets[numDisks] = static_cast<std::int32_t>(offset);
     std::uint8_t header[kDiskHeaderSize];
-    if (!seekFile(imageFile, offset) ||
-        std::fread(header, 1, sizeof header, imageFile) != sizeof header) {
-      break;
-    }
+    std::int32_t got = 0;
+    if (!seekTo(offset) || !readBytes(header, kDiskHeaderSize, got)) break;
     ++numDisks;
     offset += le32(header + kDiskSizeOffset);
     // The next image would lie beyond what a signed 32-bit offset can hold.
@@ -90,9 +88,8 @@ bool D88Image::selectDisk(std::int32_t index) {
   // The scan read this header whole; should the file have shrunk since, the bytes not read
   // count as zero (absent tracks, empty name).
   std::uint8_t header[kDiskHeaderSize] = {};
-  if (seekFile(imageFile, diskOffsets[index])) {
-    (void)std::fread(header, 1, sizeof header, imageFile);
-  }
+  std::int32_t got = 0;
+  if (seekTo(diskOffsets[index])) (void)readBytes(header, kDiskHeaderSize, got);
   diskOffset = diskOffsets[index];
   for (int t = 0; t < kTrackCount; ++t) {
     std::uint32_t entry = le32(header + kTrackTableOffset + 4 * t);
@@ -122,7 +119,55 @@ bool D88Image::seekTrack(std::int32_t track) {
   if (imageFile == nullptr || track < 0 || track >= kTrackCount) return false;
   std::int32_t entry = trackOffsets[track];
   if (entry == 0 || entry > diskSize) return false;
-  return seekFile(imageFile, static_cast<std::int64_t>(diskOffset) + entry);
+  return seekTo(static_cast<std::int64_t>(diskOffset) + entry);
+}
+
+bool D88Image::seekTo(std::int64_t position) {
+  streamPosition = position;
+  seekAnchor = position;
+  return position >= 0;
+}
+
+bool D88Image::fillWindow() {
+  // Windows start on half-window boundaries, at or before the last place sought (a track's first
+  // record) while the read is still within a window's reach of it: a track of up to half a window
+  // then stays in one window however often it is walked again.
+  constexpr std::int64_t kStep = kWindowSize / 2;
+  std::int64_t start = streamPosition - streamPosition % kStep;
+  const std::int64_t anchorStart = seekAnchor - seekAnchor % kStep;
+  if (seekAnchor >= 0 && seekAnchor <= streamPosition &&
+      streamPosition < anchorStart + kWindowSize) {
+    start = anchorStart;
+  }
+  windowStart = -1;
+  windowLength = 0;
+  if (!seekFile(imageFile, start)) return false;
+  windowLength = static_cast<std::int32_t>(std::fread(window, 1, sizeof window, imageFile));
+  windowStart = start;
+  return streamPosition < windowStart + windowLength;
+}
+
+bool D88Image::readBytes(std::uint8_t* dest, std::int32_t length, std::int32_t& got) {
+  got = 0;
+  while (got < length) {
+    const bool inWindow = windowStart >= 0 && streamPosition >= windowStart &&
+                          streamPosition < windowStart + windowLength;
+    if (!inWindow && !fillWindow()) break; // the end of the file
+    const std::int64_t available = windowStart + windowLength - streamPosition;
+    const std::int32_t chunk =
+        available < length - got ? static_cast<std::int32_t>(available) : length - got;
+    std::memcpy(dest + got, window + (streamPosition - windowStart),
+                static_cast<std::size_t>(chunk));
+    got += chunk;
+    streamPosition += chunk;
+  }
+  return got == length;
+}
+
+bool D88Image::skipBytes(std::int32_t length) {
+  // Past the end of the file the next read comes back short and ends the walk.
+  streamPosition += length;
+  return true;
 }
 
 std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
@@ -133,17 +178,20 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
   // the position still ends at the end of the file at the latest.
   for (std::int64_t k = 0;; ++k) {
     std::uint8_t header[kSectorHeaderSize];
-    if (!readRecordHeader(imageFile, header)) return 0;
+    std::int32_t got = 0;
+    // A header cut off by the end of the file is never interpreted: the walk ends as not found.
+    if (!readBytes(header, kSectorHeaderSize, got)) return 0;
     std::int32_t count = le16(header + kRecordCount);
     std::int32_t length = le16(header + kRecordDataLength);
     if (count == 0) return 0;
     if (header[kRecordC] == c && header[kRecordH] == h && header[kRecordR] == r &&
         header[kRecordN] == n) {
       std::int32_t wanted = length < maxLength ? length : maxLength;
-      return static_cast<std::int32_t>(
-          std::fread(dest, 1, static_cast<std::size_t>(wanted), imageFile));
+      (void)readBytes(dest, wanted, got); // data cut off by the end of the file: what was there
+      return got;
     }
-    if (!skipFile(imageFile, length)) return 0;
+    // Past the end of the file a skip fails, and the walk ends there.
+    if (!skipBytes(length)) return 0;
     if (k == count - 1) return 0;
   }
 }
@@ -180,13 +228,14 @@ std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* dest, std
   std::int32_t written = 0;
   for (std::int64_t k = 0; length - written >= 4; ++k) {
     std::uint8_t header[kSectorHeaderSize];
-    if (!readRecordHeader(imageFile, header)) break;
+    std::int32_t got = 0;
+    if (!readBytes(header, kSectorHeaderSize, got)) break;
     std::int32_t count = le16(header + kRecordCount);
     // A count of 0 ends the track, as it does for readSector.
     if (count == 0) break;
     std::memcpy(dest + written, header, 4);
     written += 4;
-    if (!skipFile(imageFile, le16(header + kRecordDataLength))) break;
+    if (!skipBytes(le16(header + kRecordDataLength))) break;
     if (k == count - 1) break;
   }
   return written;

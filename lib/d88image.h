@@ -21,8 +21,9 @@
 //
 // The reader prints nothing and never ends the program: every operation reports failure by its
 // result (false or 0). Nothing of the image is held in memory apart from the selected disk's
-// header fields; every read goes to the file through its buffered stream. Track index t stands
-// for cylinder t / 2 and head t % 2 on the disks the tools read.
+// header fields and the stream's read-ahead buffer: every read goes to the file, and walks a
+// track from its first record. Track index t stands for cylinder t / 2 and head t % 2 on the
+// disks the tools read.
 #ifndef D88_D88IMAGE_H
 #define D88_D88IMAGE_H
 
@@ -95,6 +96,14 @@ private:
   // Seeks to the first record of `track` when it passes the track test; false otherwise.
   bool seekTrack(std::int32_t track);
   void clearSelection();
+  void closeImage();
+  // The image stream: reads go through a read-ahead buffer of aligned 64 KiB blocks of the file,
+  // so that walking a track again from its first record costs no call to the system. Seeking and
+  // skipping only move the position; a read past the end of the file comes back short.
+  bool seekTo(std::int64_t position);
+  bool readBytes(std::uint8_t* dest, std::int32_t length, std::int32_t& got);
+  bool skipBytes(std::int32_t length);
+  bool fillWindow();
 
   std::FILE* imageFile;
   std::int32_t currentIndex;
@@ -107,6 +116,12 @@ private:
   std::int32_t trackOffsets[kTrackCount];
   std::int32_t media;
   char nameText[kNameLength + 1];
+  static constexpr std::int32_t kWindowSize = 65536;
+  std::int64_t streamPosition; // where the next read starts
+  std::int64_t seekAnchor;     // the last position sought
+  std::int64_t windowStart;    // file offset of window[0]; -1 when it holds nothing
+  std::int32_t windowLength;   // bytes of the file in the window
+  std::uint8_t window[kWindowSize];
 };
 
 #endif

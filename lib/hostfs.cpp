@@ -2,15 +2,28 @@
 
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #ifdef _WIN32
 #include <direct.h>
+#include <io.h>
 #include <sys/utime.h>
 #include <windows.h>
 #else
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 #endif
+
+struct OutputFile {
+  int descriptor;
+  std::size_t capacity; // bytes of `buffer` in use as the stream's buffer
+  std::size_t used;
+  bool failed;
+  std::uint8_t buffer[65536];
+};
 
 namespace {
 
@@ -38,6 +51,36 @@ bool isDeviceName(const char* path) {
          name[3] >= '0' && name[3] <= '9';
 }
 #endif
+
+constexpr std::size_t kDefaultBufferSize = 4096;
+
+OutputFile output;
+bool outputOpen = false;
+
+// Writes `size` bytes to the file, all of them or fail.
+bool writeOut(int descriptor, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+#ifdef _WIN32
+    const int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
+    const int written = _write(descriptor, data, static_cast<unsigned>(chunk));
+#else
+    const ssize_t written = ::write(descriptor, data, size);
+#endif
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool flushOutput(OutputFile& file) {
+  if (!file.failed && file.used > 0 && !writeOut(file.descriptor, file.buffer, file.used)) {
+    file.failed = true;
+  }
+  file.used = 0;
+  return !file.failed;
+}
 
 } // namespace
 
@@ -71,14 +114,6 @@ bool seekFile(std::FILE* file, std::int64_t position) {
 #endif
 }
 
-bool skipFile(std::FILE* file, std::int32_t length) {
-#ifdef _WIN32
-  return _fseeki64(file, length, SEEK_CUR) == 0;
-#else
-  return fseeko(file, length, SEEK_CUR) == 0;
-#endif
-}
-
 #ifdef _WIN32
 void makeFolder(const char* name) { (void)_mkdir(name); }
 bool enterFolder(const char* name) { return _chdir(name) == 0; }
@@ -89,21 +124,66 @@ bool enterFolder(const char* name) { return ::chdir(name) == 0; }
 bool leaveFolder() { return ::chdir("..") == 0; }
 #endif
 
-std::FILE* createFile(const char* path) {
+OutputFile* createFile(const char* path) {
+  if (outputOpen) return nullptr;
 #ifdef _WIN32
   if (isDeviceName(path)) return nullptr;
+  const int descriptor =
+      _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  const int descriptor = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 #endif
-  return std::fopen(path, "wb");
+  if (descriptor < 0) return nullptr;
+  output.descriptor = descriptor;
+  output.capacity = kDefaultBufferSize;
+#ifndef _WIN32
+  struct stat info;
+  if (::fstat(descriptor, &info) == 0 && info.st_blksize > 0) {
+    const std::size_t suggested = static_cast<std::size_t>(info.st_blksize);
+    output.capacity = suggested < sizeof output.buffer ? suggested : sizeof output.buffer;
+  }
+#endif
+  output.used = 0;
+  output.failed = false;
+  outputOpen = true;
+  return &output;
 }
 
-bool writeBytes(std::FILE* file, const std::uint8_t* data, std::size_t size) {
-  return std::fwrite(data, 1, size, file) == size && std::ferror(file) == 0;
+bool writeBytes(OutputFile* file, const std::uint8_t* data, std::size_t size) {
+  while (size > 0 && !file->failed) {
+    // A full buffer is written out only when more bytes come, as the C library does.
+    if (file->used == file->capacity && !flushOutput(*file)) break;
+    if (file->used == 0 && size >= file->capacity) {
+      // Whole buffers' worth go straight to the file.
+      const std::size_t direct = size - size % file->capacity;
+      if (!writeOut(file->descriptor, data, direct)) file->failed = true;
+      data += direct;
+      size -= direct;
+      continue;
+    }
+    const std::size_t room = file->capacity - file->used;
+    const std::size_t chunk = size < room ? size : room;
+    std::memcpy(file->buffer + file->used, data, chunk);
+    file->used += chunk;
+    data += chunk;
+    size -= chunk;
+  }
+  return !file->failed;
 }
 
-bool closeFile(std::FILE* file) { return std::fclose(file) == 0; }
+bool closeFile(OutputFile* file) {
+  const bool flushed = flushOutput(*file);
+#ifdef _WIN32
+  const bool closed = _close(file->descriptor) == 0;
+#else
+  const bool closed = ::close(file->descriptor) == 0;
+#endif
+  outputOpen = false;
+  return flushed && closed;
+}
 
 bool writeWholeFile(const char* path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = createFile(path);
+  OutputFile* file = createFile(path);
   if (file == nullptr) return false;
   const bool written = writeBytes(file, data, size);
   return closeFile(file) && written;

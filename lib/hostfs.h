@@ -24,8 +24,6 @@ void hostFileName(const char* stored, char* host);
 std::FILE* openForReading(const char* path);
 // Sets the stream's position to `position` bytes from the start; false when it cannot.
 bool seekFile(std::FILE* file, std::int64_t position);
-// Moves the stream's position `length` bytes forward; false when it cannot.
-bool skipFile(std::FILE* file, std::int32_t length);
 
 // Creates a folder by relative name; whether it was made (it may exist already) is not told.
 void makeFolder(const char* name);
@@ -34,13 +32,20 @@ bool enterFolder(const char* name);
 // Changes the current directory back to the parent.
 bool leaveFolder();
 
+// An output file: a buffered stream of our own, so that nothing is allocated per file. Its buffer
+// has the size the host suggests for the file (4096 bytes on most) and fills before it is written
+// out, as the C library's streams do, so a failing device shows at the same write. Only one is
+// open at a time.
+struct OutputFile;
+
 // Creates or truncates `path` for binary writing; null when it cannot be created (on Windows also
-// for a device name such as CON or NUL.TXT, which would not be a file at all).
-std::FILE* createFile(const char* path);
+// for a device name such as CON or NUL.TXT, which would not be a file at all) or when another
+// output file is still open.
+OutputFile* createFile(const char* path);
 // Writes `size` bytes; false when the stream reports an error afterwards.
-bool writeBytes(std::FILE* file, const std::uint8_t* data, std::size_t size);
-// Closes the file; false when buffered data could not be written out.
-bool closeFile(std::FILE* file);
+bool writeBytes(OutputFile* file, const std::uint8_t* data, std::size_t size);
+// Closes the file; false when buffered data could not be written out or an earlier write failed.
+bool closeFile(OutputFile* file);
 // Creates `path`, writes `size` bytes in one write and closes it. False when any step failed;
 // nothing is written through a file that did not open.
 bool writeWholeFile(const char* path, const std::uint8_t* data, std::size_t size);

@@ -132,7 +132,7 @@ TEST_F(HostFsFolderTest, ReportsAWriteThatCannotReachTheDevice) {
   // A small write stays in the stream's buffer: the failure shows when the file is closed.
   EXPECT_FALSE(writeWholeFile("/dev/full", small.data(), small.size()));
   EXPECT_FALSE(writeWholeFile("/dev/full", large.data(), large.size()));
-  std::FILE* file = createFile("/dev/full");
+  OutputFile* file = createFile("/dev/full");
   ASSERT_NE(file, nullptr);
   EXPECT_FALSE(writeBytes(file, large.data(), large.size()));
   (void)closeFile(file);

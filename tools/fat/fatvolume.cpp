@@ -53,7 +53,7 @@ void markVisited(int cluster) {
 const std::uint8_t* clusterData(int cluster) { return diskBuffer + (cluster + 1) * kClusterSize; }
 
 // The run ends with this message; the file stays as far as it was written.
-VolumeResult failWrite(std::FILE* file) {
+VolumeResult failWrite(OutputFile* file) {
   reportError(kCannotWrite);
   if (file != nullptr) (void)closeFile(file);
   return VolumeResult::EndRun;
@@ -84,7 +84,7 @@ void decodeClusterTable(const std::uint8_t* raw, std::uint16_t* table) {
 }
 
 VolumeResult extractFatFile(const DosDirEntry& entry, const char* name, std::time_t stamp) {
-  std::FILE* file = createFile(name);
+  OutputFile* file = createFile(name);
   if (file == nullptr) return failWrite(nullptr);
   const std::int32_t size = static_cast<std::int32_t>(entry.size);
   if (size == 0) {
