@@ -56,12 +56,13 @@ bool D88Image::open(const char* path) {
     media = -1;
     return true;
   }
+  // Whatever was selected belonged to a file that is closed now, even when this one fails to open.
+  clearSelection();
   imageFile = openForReading(path);
   if (imageFile == nullptr) return false;
   // The read-ahead window is the buffer: the stream itself reads straight into it.
   (void)std::setvbuf(imageFile, nullptr, _IONBF, 0);
   streamPosition = 0;
-  clearSelection();
 
   // The scan: disk k + 1 starts where disk k's size says it ends. Any 688 bytes at a chained
   // offset count as a disk; a size of 0 counts the same header again up to the limit.

@@ -412,6 +412,10 @@ TEST(D88ImageOpenTest, MissingFileAfterAnOpenOneLeavesNoFile) {
   EXPECT_FALSE(image.open((dir / "missing.d88").c_str()));
   EXPECT_EQ(openDescriptors(), descriptors); // the earlier file was closed
   EXPECT_EQ(image.diskCount(), 2);           // the count of the earlier open stands
+  // The disk selected before belonged to the file that is closed now.
+  EXPECT_EQ(image.currentDisk(), -1);
+  EXPECT_STREQ(image.diskName(), "");
+  EXPECT_EQ(image.mediaType(), -1);
   EXPECT_FALSE(image.selectDisk(0));
   expectNothingReads(image, 0);
 }
