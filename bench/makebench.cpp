@@ -192,17 +192,6 @@ D88Disk gaudiDisk(int index) {
   return disk.toD88(name);
 }
 
-void setFatLink(std::uint8_t* table, int cluster, std::uint16_t value) {
-  std::uint8_t* group = table + cluster / 2 * 3;
-  if (cluster % 2 == 0) {
-    group[0] = static_cast<std::uint8_t>(value);
-    group[1] = static_cast<std::uint8_t>((group[1] & 0xF0) | (value >> 8 & 0x0F));
-  } else {
-    group[1] = static_cast<std::uint8_t>((group[1] & 0x0F) | (value & 0x0F) << 4);
-    group[2] = static_cast<std::uint8_t>(value >> 4);
-  }
-}
-
 D88Disk fatDisk(int index) {
   Sequence random(0xFA712000u + static_cast<unsigned>(index));
   FlatDisk disk(8, kFatTracks);
@@ -210,8 +199,8 @@ D88Disk fatDisk(int index) {
   disk.put(kFatTableSector, Bytes(kFatTableBytes, 0));
   disk.put(kFatDirectorySector, Bytes(kFatEntries * 32, 0));
   std::uint8_t* table = disk.logical(kFatTableSector);
-  setFatLink(table, 0, 0xFFE); // media descriptor and the reserved entry
-  setFatLink(table, 1, 0xFFF);
+  setFat12Entry(table, 0, 0xFFE); // media descriptor and the reserved entry
+  setFat12Entry(table, 1, 0xFFF);
 
   // The free clusters in disk order, cut into runs that are then shuffled: each file's chain
   // jumps about the disk.
@@ -243,8 +232,8 @@ D88Disk fatDisk(int index) {
     const std::size_t first = next;
     for (int k = 0; k < count; ++k, ++next) {
       const bool last = k + 1 == count;
-      setFatLink(table, order[next],
-                 last ? kFatEndOfChain : static_cast<std::uint16_t>(order[next + 1]));
+      setFat12Entry(table, order[next],
+                    last ? kFatEndOfChain : static_cast<std::uint16_t>(order[next + 1]));
     }
     const auto [stem, ext] = dosName(random, e);
     putEntry(disk, kFatDirectorySector, e,

@@ -30,14 +30,7 @@ FatDisk::FatDisk() : flat(8, 154) {}
 
 void FatDisk::setLink(int cluster, std::uint16_t value) {
   if (cluster < 0 || cluster > kFatLastTableEntry) misuse("no table entry", cluster);
-  std::uint8_t* group = table() + cluster / 2 * 3;
-  if (cluster % 2 == 0) {
-    group[0] = static_cast<std::uint8_t>(value);
-    group[1] = static_cast<std::uint8_t>((group[1] & 0xF0) | (value >> 8 & 0x0F));
-  } else {
-    group[1] = static_cast<std::uint8_t>((group[1] & 0x0F) | (value & 0x0F) << 4);
-    group[2] = static_cast<std::uint8_t>(value >> 4);
-  }
+  setFat12Entry(table(), cluster, value);
 }
 
 std::uint16_t FatDisk::link(int cluster) const {

@@ -57,3 +57,14 @@ Bytes patternBytes(std::size_t count, int seed) {
     out[i] = static_cast<std::uint8_t>(i * 7 + static_cast<std::size_t>(seed));
   return out;
 }
+
+void setFat12Entry(std::uint8_t* table, int cluster, std::uint16_t value) {
+  std::uint8_t* group = table + cluster / 2 * 3;
+  if (cluster % 2 == 0) {
+    group[0] = static_cast<std::uint8_t>(value);
+    group[1] = static_cast<std::uint8_t>((group[1] & 0xF0) | (value >> 8 & 0x0F));
+  } else {
+    group[1] = static_cast<std::uint8_t>((group[1] & 0x0F) | (value & 0x0F) << 4);
+    group[2] = static_cast<std::uint8_t>(value >> 4);
+  }
+}

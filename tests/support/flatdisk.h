@@ -39,6 +39,10 @@ Bytes dosEntry(const std::string& name, const std::string& ext, std::uint8_t att
 std::uint16_t dosTime(int hour, int minute, int second);
 std::uint16_t dosDate(int year, int month, int day);
 
+// Packs `value` as the 12-bit entry `cluster` of a FAT12 table: entry 2k in the low 8 bits of
+// byte 3k and the low 4 of byte 3k + 1, entry 2k + 1 in the high 4 of byte 3k + 1 and byte 3k + 2.
+void setFat12Entry(std::uint8_t* table, int cluster, std::uint16_t value);
+
 // `count` bytes of a recognisable pattern: byte i is (i * 7 + seed) & 0xFF.
 Bytes patternBytes(std::size_t count, int seed);
 

@@ -38,23 +38,12 @@ D88Disk gaudiDisk(char letter, int files) {
   return disk.toD88(std::string("GAUDI ") + letter);
 }
 
-void setFat12(Bytes& raw, int cluster, int value) {
-  const std::size_t at = static_cast<std::size_t>(cluster / 2 * 3);
-  if (cluster % 2 == 0) {
-    raw[at] = static_cast<std::uint8_t>(value);
-    raw[at + 1] = static_cast<std::uint8_t>((raw[at + 1] & 0xF0) | ((value >> 8) & 0x0F));
-  } else {
-    raw[at + 1] = static_cast<std::uint8_t>((raw[at + 1] & 0x0F) | ((value & 0x0F) << 4));
-    raw[at + 2] = static_cast<std::uint8_t>(value >> 4);
-  }
-}
-
 // A FAT12 volume: table at logical sector 9, root directory at 13, cluster n at n + 9.
 D88Disk fatDisk() {
   FlatDisk disk(8, 6);
   Bytes table(2048, 0);
-  setFat12(table, 0, 0xFFE);
-  setFat12(table, 1, 0xFFF);
+  setFat12Entry(table.data(), 0, 0xFFE);
+  setFat12Entry(table.data(), 1, 0xFFF);
   int entry = 0;
   auto addEntry = [&](const Bytes& bytes) {
     disk.put(13, bytes, static_cast<std::size_t>(entry++) * 32);
@@ -65,7 +54,8 @@ D88Disk fatDisk() {
                       static_cast<std::uint16_t>(chain.front()),
                       static_cast<std::uint32_t>(data.size())));
     for (std::size_t i = 0; i < chain.size(); ++i) {
-      setFat12(table, chain[i], i + 1 < chain.size() ? chain[i + 1] : 0xFFF);
+      setFat12Entry(table.data(), chain[i],
+                    static_cast<std::uint16_t>(i + 1 < chain.size() ? chain[i + 1] : 0xFFF));
       Bytes part(data.begin() + static_cast<std::ptrdiff_t>(i * 1024),
                  data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), (i + 1) * 1024)));
       disk.put(chain[i] + 9, part);
