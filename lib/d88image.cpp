@@ -175,9 +175,7 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
                                   std::int32_t r, std::int32_t n, std::uint8_t* dest,
                                   std::int32_t maxLength) {
   if (maxLength < 0 || !seekTrack(track)) return 0;
-  // Each step reads a header or moves past data, so a damaged track whose counts never match
-  // the position still ends at the end of the file at the latest.
-  for (std::int64_t k = 0;; ++k) {
+  for (std::int32_t k = 0; k < kMaxTrackRecords; ++k) {
     std::uint8_t header[kSectorHeaderSize];
     std::int32_t got = 0;
     // A header cut off by the end of the file is never interpreted: the walk ends as not found.
@@ -195,6 +193,7 @@ std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32
     if (!skipBytes(length)) return 0;
     if (k == count - 1) return 0;
   }
+  return 0;
 }
 
 std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int32_t h,
@@ -227,7 +226,7 @@ std::int32_t D88Image::readSectors(std::int32_t track, std::int32_t c, std::int3
 std::int32_t D88Image::readSectorIds(std::int32_t track, std::uint8_t* dest, std::int32_t length) {
   if (!seekTrack(track)) return 0;
   std::int32_t written = 0;
-  for (std::int64_t k = 0; length - written >= 4; ++k) {
+  for (std::int32_t k = 0; k < kMaxTrackRecords && length - written >= 4; ++k) {
     std::uint8_t header[kSectorHeaderSize];
     std::int32_t got = 0;
     if (!readBytes(header, kSectorHeaderSize, got)) break;

@@ -38,6 +38,12 @@ public:
   static constexpr std::int32_t kSectorHeaderSize = 16;
   static constexpr std::int32_t kNameLength = 16;
   static constexpr std::int32_t kMaxSizeCode = 23; // 128 << 23 is the last positive 32-bit size
+  // No track of a floppy disk holds this many sectors: even ID fields alone, some twenty bytes
+  // each on the medium, would fill a high-density track about twice. A walk that has passed this
+  // many records is on a damaged track whose counts never mark its last record, and ends there:
+  // left to run on to the end of the file, each search would cross every later disk, and a
+  // file of such disks would take time growing with the square of its size.
+  static constexpr std::int32_t kMaxTrackRecords = 1024;
 
   // No file open and no disk selected: every read yields 0 until open and selectDisk succeed.
   D88Image();
@@ -77,6 +83,8 @@ public:
   // bytes. Yields the number of bytes copied: the lesser of the record's data length and
   // maxLength, fewer when the file ends inside the data, 0 when the sector is not found (no file,
   // no disk, track index outside 0 to 163, track absent or beyond the disk, no such record).
+  // The walk over a track ends at its last record by the sector count, at a count of 0, or after
+  // kMaxTrackRecords records.
   std::int32_t readSector(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
                           std::int32_t n, std::uint8_t* dest, std::int32_t maxLength);
 

@@ -823,6 +823,22 @@ TEST_F(D88ImageWalkTest, DamagedTrackEndsAtTheEndOfTheFile) {
   EXPECT_TRUE(dest.untouchedFrom(0));
 }
 
+TEST_F(D88ImageWalkTest, WalkEndsAfterMoreRecordsThanAnyTrackHolds) {
+  // Counts of 0xFFFF never mark a last record within these records: only the limit ends the walk.
+  std::vector<SectorRecord> records;
+  for (int i = 0; i < D88Image::kMaxTrackRecords + 8; ++i) {
+    const int r = i == D88Image::kMaxTrackRecords - 1 ? 1 : i == D88Image::kMaxTrackRecords ? 2 : 9;
+    records.push_back(
+        withCount(makeSector(0, 0, r, 3, r == 9 ? 0 : 16, static_cast<std::uint8_t>(r)), 0xFFFF));
+  }
+  ASSERT_NO_FATAL_FAILURE(loadTrack(records));
+  EXPECT_EQ(read(0, 0, 1, 3, 1024), 16); // the last record the walk looks at
+  EXPECT_EQ(read(0, 0, 2, 3, 1024), 0);  // the first one past the limit
+  Guarded ids(4 * (D88Image::kMaxTrackRecords + 8));
+  EXPECT_EQ(image.readSectorIds(0, ids.data(), 4 * (D88Image::kMaxTrackRecords + 8)),
+            4 * D88Image::kMaxTrackRecords);
+}
+
 // --- Runs of sectors -------------------------------------------------------------------------
 
 TEST(D88ImageRunTest, RunsFollowTheSectorRangeFromTrackToTrack) {

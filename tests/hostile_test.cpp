@@ -1053,17 +1053,14 @@ TEST_P(HostileImageTest, EachToolDoesWhatTheRulesSayAndStaysInsideItsFolder) {
   expectRun(image, "d88cpm", {}, cpmExpected(image.cpm));
 }
 
-// Disabled: an open question, not a settled rule. How long may a tool take on a hostile image? A
-// walk that finds no last record runs on past its disk to the end of the file, and a disk header
-// whose name bytes 14 and 15 hold 672 reads as one more record that skips the header. So the
-// damaged tracks of each of these disks are searched through every disk after them: some 2000
-// searches per disk for d88cpm, each through up to 64 MB, quadratic in the file. Measured: two
-// disks 2.6 s for the three tools, four disks 9 s, eight disks (9 MB) d88cpm killed at 20 s; 64
-// disks would take about half an hour. Ending each walk at its disk's end would make it linear,
-// still about a minute for 64 such disks.
+// A walk that finds no last record would run on past its disk, and a disk header whose name bytes
+// 14 and 15 hold 672 reads as one more record that skips the header: the damaged tracks of each of
+// these disks would be searched through every disk after them, some 2000 searches per disk for
+// d88cpm, in time growing with the square of the file (half an hour for these 64 disks). A walk
+// ends after as many records as no track can hold, so the three tools take seconds.
 constexpr int kLongWalkDisks = 64;
 
-TEST(HostileImageTimeTest, DISABLED_DamagedTracksOnManyDisksEndWithinTheTimeLimit) {
+TEST(HostileImageTimeTest, DamagedTracksOnManyDisksEndWithinTheTimeLimit) {
   const FileSizeLimit limit(256 << 20);
   std::vector<D88Disk> disks;
   for (int i = 0; i < kLongWalkDisks; ++i) {
