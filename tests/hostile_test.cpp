@@ -853,7 +853,10 @@ HostileImage manyDisks(int count, std::uint8_t (*folderByte)(int)) {
   std::vector<TripleDisk> disks;
   for (int i = 0; i < count; ++i)
     disks.emplace_back(i, folderByte(i));
-  std::vector<TripleDisk> reached(disks.begin(), disks.begin() + (count < 64 ? count : 64));
+  std::vector<TripleDisk> reached;
+  for (const TripleDisk& disk : disks) {
+    if (reached.size() < 64) reached.push_back(disk);
+  }
   HostileImage image = intact(reached);
   std::vector<D88Disk> built;
   for (const TripleDisk& disk : disks)
@@ -882,6 +885,8 @@ HostileImage hundredDisks() {
 struct HostileCase {
   const char* name;
   HostileImage (*make)();
+  // The names are made of bytes a POSIX file system takes and Windows refuses (control bytes).
+  bool posixNames = false;
 };
 
 // Failure messages name the case rather than dumping its bytes.
@@ -923,7 +928,7 @@ const HostileCase kCases[] = {
     {"StartsOutOfRange", startsOutOfRange},
     {"SizesWithTheTopBitSet", sizesWithTheTopBitSet},
     {"NamesWithSlashes", namesWithSlashes},
-    {"NamesWithControlBytes", namesWithControlBytes},
+    {"NamesWithControlBytes", namesWithControlBytes, true},
     {"NameDotDot", nameDotDot},
     {"NameDot", nameDot},
     {"NameEmpty", nameEmpty},
@@ -1042,6 +1047,9 @@ private:
 class HostileImageTest : public ::testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileImageTest, EachToolDoesWhatTheRulesSayAndStaysInsideItsFolder) {
+  if (GetParam().posixNames && toolsRunWrapped()) {
+    GTEST_SKIP() << "Windows refuses these bytes in file names";
+  }
   const HostileImage image = GetParam().make();
   const FileSizeLimit limit(kFileSizeLimit);
   ASSERT_EQ(image.vol.size(), image.diskNames.size());
