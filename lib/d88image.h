@@ -105,9 +105,10 @@ private:
   bool seekTrack(std::int32_t track);
   void clearSelection();
   void closeImage();
-  // The image stream: reads go through a read-ahead buffer of aligned 64 KiB blocks of the file,
-  // so that walking a track again from its first record costs no call to the system. Seeking and
-  // skipping only move the position; a read past the end of the file comes back short.
+  // The image stream: reads go through a read-ahead window of 64 KiB of the file, starting on a
+  // 32 KiB boundary, so that walking a track again from its first record costs no call to the
+  // system. Seeking and skipping only move the position; a read past the end of the file comes
+  // back short.
   bool seekTo(std::int64_t position);
   bool readBytes(std::uint8_t* dest, std::int32_t length, std::int32_t& got);
   bool skipBytes(std::int32_t length);
