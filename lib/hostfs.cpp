@@ -135,8 +135,11 @@ OutputFile* createFile(const char* path) {
 #endif
   if (descriptor < 0) return nullptr;
   output.descriptor = descriptor;
+#ifdef _WIN32
+  // Every write is a call into the system, and Windows suggests no size: the whole buffer.
+  output.capacity = sizeof output.buffer;
+#else
   output.capacity = kDefaultBufferSize;
-#ifndef _WIN32
   struct stat info;
   if (::fstat(descriptor, &info) == 0 && info.st_blksize > 0) {
     const std::size_t suggested = static_cast<std::size_t>(info.st_blksize);

@@ -33,9 +33,9 @@ bool enterFolder(const char* name);
 bool leaveFolder();
 
 // An output file: a buffered stream of our own, so that nothing is allocated per file. Its buffer
-// has the size the host suggests for the file (4096 bytes on most) and fills before it is written
-// out, as the C library's streams do, so a failing device shows at the same write. Only one is
-// open at a time.
+// has the size the host suggests for the file (4096 bytes on most; 64 KiB on Windows, which
+// suggests none) and fills before it is written out, as the C library's streams do, so a failing
+// device shows at the same write. Only one is open at a time.
 struct OutputFile;
 
 // Creates or truncates `path` for binary writing; null when it cannot be created (on Windows also
