@@ -66,7 +66,8 @@ const char kCannotOpenLine[] = "\x83t\x83@\x83"
                                "C\x83\x8b\x82\xf0\x83I\x81[\x83v\x83\x93\x82\xc5\x82\xab\x82\xdc"
                                "\x82\xb9\x82\xf1\n";
 
-ToolWorkspace::ToolWorkspace() : image(dir / "image.d88"), work(dir / "run") {
+ToolWorkspace::ToolWorkspace(const std::string& base)
+    : dir(base), image(dir / "image.d88"), work(dir / "run") {
   ::mkdir(work.c_str(), 0777);
 }
 

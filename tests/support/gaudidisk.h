@@ -67,7 +67,8 @@ extern const char kCannotOpenLine[];
 // A fresh folder holding the image file "image.d88" and the folder "run" a tool starts in, so
 // that whatever a run writes outside its starting folder shows up as a stray item.
 struct ToolWorkspace {
-  ToolWorkspace();
+  // The workspace lies below TMPDIR, or below `base` when one is given.
+  explicit ToolWorkspace(const std::string& base = "");
 
   // Writes the disks as the image file; false on failure.
   bool writeImage(const std::vector<D88Disk>& disks) const;

@@ -80,10 +80,12 @@ std::string quoted(const std::string& text) {
 
 } // namespace
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/d88test.XXXXXX";
+TempDir::TempDir(const std::string& base) {
+  const char* fromEnvironment = std::getenv("TMPDIR");
+  std::string folder =
+      fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : "/tmp";
+  if (!base.empty()) folder = base;
+  std::string pattern = folder + "/d88test.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (::mkdtemp(buffer.data()) != nullptr) root = buffer.data();

@@ -16,7 +16,8 @@
 // A fresh folder under the system's temporary directory, removed with everything in it.
 class TempDir {
 public:
-  TempDir();
+  // A fresh folder below TMPDIR (or /tmp), or below `base` when one is given.
+  explicit TempDir(const std::string& base = "");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
