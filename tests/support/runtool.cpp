@@ -81,10 +81,11 @@ std::string quoted(const std::string& text) {
 } // namespace
 
 TempDir::TempDir(const std::string& base) {
-  const char* fromEnvironment = std::getenv("TMPDIR");
-  std::string folder =
-      fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : "/tmp";
-  if (!base.empty()) folder = base;
+  std::string folder = base;
+  if (folder.empty()) {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    folder = fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : "/tmp";
+  }
   std::string pattern = folder + "/d88test.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
